@@ -1,0 +1,1 @@
+/* The library is assembled from its folder archives. */

@@ -1,0 +1,27 @@
+# Fails when the library exports a symbol outside the C API
+# (tagopt_*, ossel_*) or lacks one of the expected exports.
+execute_process(COMMAND nm -D --defined-only "${LIB}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+string(REPLACE "\n" ";" lines "${out}")
+set(names "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[0-9a-f]+ [A-Za-z] (.+)$")
+    set(sym "${CMAKE_MATCH_1}")
+    if(sym MATCHES "^(tagopt_|ossel_)")
+      list(APPEND names "${sym}")
+    elseif(NOT sym MATCHES "^(_init|_fini|_edata|_end|__bss_start)$" AND NOT sym MATCHES "@")
+      message(FATAL_ERROR "unexpected export: ${sym}")
+    endif()
+  endif()
+endforeach()
+foreach(want tagopt_initialize tagopt_argv tagopt_get tagopt_put tagopt_merge tagopt_help
+             tagopt_usage tagopt_release ossel_get_opts ossel_set_defaults ossel_get_version
+             ossel_check_encrypted ossel_process ossel_process_encrypted)
+  list(FIND names "${want}" idx)
+  if(idx EQUAL -1)
+    message(FATAL_ERROR "missing export: ${want}")
+  endif()
+endforeach()
+message(STATUS "exports: ${names}")
