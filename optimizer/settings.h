@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "ossel.h"
 
@@ -43,3 +44,15 @@ constexpr uint32_t kPermitFillForms = 0x100;    // 128-bit keys only
 constexpr uint32_t kPermitAccessibility = 0x200; // 128-bit keys only
 constexpr uint32_t kPermitAssemble = 0x400;     // 128-bit keys only
 constexpr uint32_t kPermitHighQualityPrint = 0x800; // 128-bit keys only
+
+// Runs the body of an exported function so that nothing is thrown across the
+// C boundary: any exception becomes the function's documented failure value.
+template <typename Result, typename Body>
+Result OsselGuarded(Result failure, Body &&body) noexcept
+{
+    try {
+        return std::forward<Body>(body)();
+    } catch (...) {
+        return failure;
+    }
+}
