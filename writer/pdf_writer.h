@@ -116,6 +116,12 @@ public:
     // elsewhere.
     void SetObjectKey(int32_t objNum, int32_t objGen);
     void EncryptBytes(unsigned char *buffer, size_t length);
+    // The file key (5 or 16 bytes) that SetObjectKey derives from, and the
+    // switch that encrypts strings and stream data while on. The setup of
+    // output encryption uses them; nothing else turns encryption on.
+    void SetFileKey(const unsigned char *key, size_t keyBytes);
+    void SetEncrypting(bool on) { encrypting_ = on; }
+    bool Encrypting() const { return encrypting_; }
 
     // Individual value writers (WriteObject dispatches to them).
     void WriteReal(double value);
@@ -132,7 +138,16 @@ public:
     void DetachOutput();
     bool OutputFailed() const { return outFailed_; }
 
+    // Decoded bytes beyond which a stream is copied as stored instead of
+    // being recompressed (default 1 GiB).
+    void SetDecodedStreamLimit(uint64_t bytes) { decodedLimit_ = bytes; }
+
 private:
+    int FlateLevel() const;
+    bool OpenOutput(const char *path);
+    bool FinishOutput();
+    void CloseOutput(bool keep);
+    bool WriteHeader();
     bool PutChar(int c);
     bool WriteText(const char *text);
     bool VPrintf(const char *fmt, va_list ap);
@@ -173,5 +188,9 @@ private:
         uint8_t s[256] = {};
     } cipher_;
 
-    int depth_ = 0; // nesting depth of WriteObject (guards against cycles)
+    int depth_ = 0;             // nesting depth of WriteObject (guards against cycles)
+    int32_t currentObject_ = 0; // object being written by the object loop
+    uint64_t decodedLimit_ = uint64_t(1) << 30;
+    std::string tempPath_;      // temporary output, removed unless renamed
+    std::string finalPath_;     // where the output goes when complete
 };
