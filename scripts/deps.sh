@@ -9,7 +9,7 @@ packages=(
   libpoppler-private-dev libpoppler-dev
   libtiff-dev libjpeg62-turbo-dev libopenjp2-7-dev zlib1g-dev nettle-dev
   libgtest-dev libbenchmark-dev
-  qpdf poppler-utils python3
+  qpdf poppler-utils python3 python3-cryptography
 )
 if [ "${OSSEL_BENCH_DEPS:-0}" = 1 ]; then
   packages+=(mupdf-tools ghostscript time)
