@@ -62,7 +62,12 @@ void ImageLocateDev::Record(GfxState *state, Object *ref, Stream *str, int width
         return;
     }
     const bool stencil = colorMap == nullptr;
-    const int32_t compression = CompressionForStreamKind(str->getKind(), stencil);
+    int32_t compression = CompressionForStreamKind(str->getKind(), stencil);
+    if (compression == 0 && static_cast<Stream *>(str->getBaseStream()) == str) {
+        // Unfiltered data over a base stream of another kind (a document
+        // read from memory): no filter at all.
+        compression = OSSEL_COMPRESSION_NONE;
+    }
     if (compression == 0) {
         return;
     }
