@@ -23,9 +23,10 @@ public:
     // missing, not a regular file, or locked by another holder.
     bool OpenExisting(const std::string& path, bool writable);
     // Opens or creates the regular file `path` for writing under an
-    // exclusive lock and empties it. Refuses (false) a file that is the same as `other` (same
-    // device and inode), so an input is never truncated by its own output.
-    // `created` tells whether the file did not exist before.
+    // exclusive lock and empties it. Refuses (false) a file that is the
+    // same as `other` (same device and inode), so an input is never
+    // truncated by its own output. A file it created and then refused is
+    // removed again; `created` tells whether the file is new.
     bool CreateReplacing(const std::string& path, const LockedFile& other, bool& created);
 
     bool IsOpen() const { return fd_ >= 0; }
