@@ -116,8 +116,9 @@ SEALKIT_API int32_t DecryptFileD(const sealkit_string *password, const sealkit_s
  * area; EncryptStringVB a pointer 4 bytes into it, preceded by the length;
  * both stay valid until the next call that writes the area. EncryptStringD
  * returns a new counted string owned by the caller (release with
- * SealReleaseString), or null if memory runs out. For EncryptStringD, only
- * the bytes before a NUL byte inside `text` are defined input.
+ * SealReleaseString), or null if memory runs out. EncryptStringD encrypts
+ * all `length` bytes of `text`, NUL bytes included (portable callers pass
+ * no NUL bytes).
  */
 SEALKIT_API const char *EncryptString(const char *password, const char *text);
 SEALKIT_API const char *EncryptStringVB(const char *password, const char *text);
@@ -188,7 +189,8 @@ SEALKIT_API unsigned char CloseCryptD(void);
  * while it is overwritten. Sizes are handled as 64-bit numbers.
  * The path is copied into the text result area (when it fits).
  * Results: 0 overwritten and deleted; -1 cannot be opened for reading and
- * writing, or locked by another holder; -2 cannot be deleted (the
+ * writing (missing, a folder or other non-regular file), or locked by
+ * another holder; -2 cannot be deleted (the
  * overwritten file stays). Ownership: `path` stays the caller's.
  */
 SEALKIT_API int32_t WipeFile(const char *path);
