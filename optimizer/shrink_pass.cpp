@@ -6,6 +6,7 @@
 #include <Dict.h>
 #include <Stream.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -154,6 +155,23 @@ void PlanObjects(PDFDoc *doc, OptimizerSettings *settings, ObjectTable &table, O
         entry.action = actionCallback; // std::map keeps references valid across inserts
         entry.writeCallback = imageCallback;
         FreeIndirectLength(xref, table, i, e.generation);
+    }
+    // The reading core rebuilds the cross-reference table of a damaged file
+    // when an object it needs is missing, which can happen during the
+    // survey, after the record table was made. Numbers beyond the records
+    // are planned from the rebuilt table: free entries are not written,
+    // entries in use are copied with their generation.
+    const int32_t size = xref->getNumObjects();
+    for (int32_t i = std::max<int32_t>(count, 1); i < size; ++i) {
+        XRefEntry *x = xref->getEntry(i, false);
+        ObjectTableEntry &entry = table.Get(i);
+        if (x && x->type == xrefEntryUncompressed) {
+            entry.gen = x->gen;
+        } else if (x && x->type == xrefEntryCompressed) {
+            entry.gen = 0;
+        } else {
+            entry.action = actionFree;
+        }
     }
 }
 

@@ -315,3 +315,25 @@ TEST_F(PlanFixture, ObjectStreamContainersAreFreed) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PlanFixture, NumbersBeyondTheRecordsArePlannedFromTheCrossReferenceTable) {
+    // As after a rebuild of the table during the survey: the records cover
+    // fewer numbers than the reading core now knows.
+    PdfBuilder b = PdfBuilder::SimplePage("q Q");
+    b.Object(5, "(five)", 2);
+    b.Free(6, 1);
+    b.Object(7, "(seven)");
+    Open(b);
+    settings_.imageRecordCount = 3;
+    Plan();
+    EXPECT_EQ(Action(4), actionCopy);
+    ASSERT_NE(table_.Find(5), nullptr);
+    EXPECT_EQ(table_.Find(5)->gen, 2);
+    EXPECT_EQ(Action(5), actionCopy);
+    EXPECT_EQ(Action(6), actionFree);
+    EXPECT_EQ(Action(7), actionCopy);
+}
+
+} // namespace
