@@ -92,8 +92,9 @@ scale_state *scale_init(int srcWidth, int srcHeight, int dstWidth, int dstHeight
  *               to the resampler and stays valid until scale_free. Passing that
  *               block back again is fine. Otherwise *outBlock is the caller's
  *               block of dstHeight / srcHeight + 1 rows (integer division) of
- *               ceil(outRowBits / 8) bytes; a call that would produce more rows
- *               fails without writing.
+ *               ceil(outRowBits / 8) bytes. That is enough for every filter but
+ *               "mitchell" when the scales follow from the sizes (scale 0); a
+ *               call that would produce more rows fails without writing.
  * outBitOffset  bit offset of component 1 in a destination pixel, as bitOffset.
  * firstDstRow   out: number of the first destination row produced.
  * dstRowCount   out: number of destination rows produced, 0 or more, stored
