@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -217,6 +219,28 @@ TEST(Osselcli, OwnerPassword)
             EXPECT_TRUE(Exists(folder + "/out.pdf"));
         }
     }
+}
+
+// The program reaches the library through exactly these nine functions.
+TEST(Osselcli, ImportsOnlyTheNineFunctions)
+{
+    std::string symbols;
+    if (osseltest::RunCommand("nm -D --undefined-only " + Quote(OSSELCLI_PATH) + " 2>/dev/null", &symbols) != 0) {
+        GTEST_SKIP() << "nm is not available";
+    }
+    std::set<std::string> imported;
+    std::istringstream lines(symbols);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::string name = line.substr(line.find_last_of(' ') + 1);
+        if (name.rfind("ossel_", 0) == 0 || name.rfind("tagopt_", 0) == 0) {
+            imported.insert(name);
+        }
+    }
+    const std::set<std::string> expected = {"ossel_get_opts", "tagopt_initialize", "tagopt_argv",
+                                            "tagopt_get", "tagopt_help", "tagopt_release",
+                                            "tagopt_put", "ossel_check_encrypted", "ossel_process_encrypted"};
+    EXPECT_EQ(imported, expected);
 }
 
 } // namespace
