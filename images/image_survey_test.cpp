@@ -790,7 +790,10 @@ TEST(ImageSurveyCorpus, MatchesPdfimages) {
     if (osseltest::RunCommand("pdfimages -v 2>&1", &probe) < 0 || probe.find("pdfimages") == std::string::npos) {
         GTEST_SKIP() << "pdfimages is not installed";
     }
-    const char *files[] = {"ocrm-masks.pdf", "pdfjs-images.pdf", "pdfjs-bug1669099.pdf", "ocrm-rotated_skew.pdf"};
+    // Files without tiling patterns: pdfimages fills a pattern cell once
+    // with its own matrix, while the survey sees every repeated cell.
+    const char *files[] = {"ocrm-masks.pdf", "pdfjs-images.pdf", "pdfjs-bug1669099.pdf", "ocrm-rotated_skew.pdf",
+                           "ocrm-multipage.pdf", "pdfjs-freeculture.pdf"};
     int checked = 0;
     for (const char *name : files) {
         const std::string path = dir + "/" + name;
@@ -846,6 +849,68 @@ TEST(ImageSurveyCorpus, MatchesPdfimages) {
     if (checked == 0) {
         GTEST_SKIP() << "corpus files not found in " << dir;
     }
+}
+
+// Every corpus file (damaged ones included) is surveyed without a crash,
+// and the table keeps its invariants.
+TEST(ImageSurveyCorpus, EveryFileKeepsTheInvariants) {
+    const std::string dir = osseltest::CorpusDir();
+    const std::string manifest = osseltest::ReadFile(dir + "/MANIFEST.tsv");
+    if (manifest.empty()) {
+        GTEST_SKIP() << "corpus not found in " << dir;
+    }
+    std::istringstream lines(manifest);
+    std::string line;
+    std::getline(lines, line); // header
+    int surveyed = 0;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> cols;
+        std::istringstream f(line);
+        std::string col;
+        while (std::getline(f, col, '\t')) {
+            cols.push_back(col);
+        }
+        if (cols.empty() || cols[0].empty()) {
+            continue;
+        }
+        SCOPED_TRACE(cols[0]);
+        const std::string password = cols.size() > 9 ? cols[9] : "";
+        std::optional<GooString> user;
+        if (!password.empty()) {
+            user = GooString(password.c_str());
+        }
+        const std::string path = dir + "/" + cols[0];
+        auto doc = std::make_unique<PDFDoc>(std::make_unique<GooString>(path.c_str()), std::optional<GooString>(), user);
+        if (!doc->isOk()) {
+            continue;
+        }
+        OptimizerSettings s{};
+        EXPECT_EQ(RunImageSurvey(doc.get(), &s), 0);
+        ASSERT_NE(s.imageRecords, nullptr);
+        for (int i = 1; i < s.imageRecordCount; ++i) {
+            const ImageRecord &r = s.imageRecords[i];
+            if (!r.placed) {
+                EXPECT_FALSE(r.maskTarget || r.undrawn) << i;
+                EXPECT_EQ(r.horizontalDpi, -1.0) << i;
+                continue;
+            }
+            EXPECT_TRUE(r.inUse) << i;
+            EXPECT_FALSE(r.undrawn && r.maskTarget) << i;
+            if (r.undrawn) {
+                EXPECT_EQ(r.horizontalDpi, -1.0) << i;
+                EXPECT_EQ(r.verticalDpi, -1.0) << i;
+            } else if (!r.maskTarget) {
+                EXPECT_TRUE(std::isfinite(r.horizontalDpi) && r.horizontalDpi > 0.0) << i;
+                EXPECT_TRUE(std::isfinite(r.verticalDpi) && r.verticalDpi > 0.0) << i;
+                EXPECT_NE(r.sourceCompression, 0) << i;
+                EXPECT_TRUE(r.sourceJpegQuality >= -1 && r.sourceJpegQuality <= 100) << i;
+                EXPECT_EQ(r.sourceJpegQuality >= 0, r.sourceCompression == OSSEL_COMPRESSION_JPEG) << i;
+            }
+        }
+        FreeImageRecordTable(&s);
+        ++surveyed;
+    }
+    EXPECT_GT(surveyed, 0);
 }
 
 } // namespace
