@@ -85,8 +85,11 @@ typedef struct tagopt_handle {
 } tagopt_handle;
 
 /* Builds a handle from defs (may be NULL: no tags). Of flags only
- * TAGOPT_CLOSED and TAGOPT_KEEP_COMMENTS count. Returns NULL on failure,
- * after writing the reason to standard error. Release with tagopt_release. */
+ * TAGOPT_CLOSED and TAGOPT_KEEP_COMMENTS count. Every definition but a
+ * pointer tag's needs a value valid for its type; a name defined twice keeps
+ * the later definition. Returns NULL on failure (a definition refused,
+ * memory), after writing the reason to standard error. Release with
+ * tagopt_release. */
 TAGOPT_API tagopt_handle *tagopt_initialize(const tagopt_def *defs, unsigned flags);
 
 /* Frees the handle and everything it owns. NULL is ignored. Values of
@@ -100,31 +103,48 @@ TAGOPT_API void tagopt_release(tagopt_handle *handle);
 TAGOPT_API const char *tagopt_get(tagopt_handle *handle, const char *name);
 
 /* Validates and stores value for a tag; for a pointer tag value is the
- * pointer itself. An alias tag set to "true" applies its command string.
- * A name that is not defined becomes a string tag on an open handle.
- * Returns 0 when stored or unchanged, 1 on an error, 3 when the value is not
- * valid for the tag; the message is in error_text. */
+ * pointer itself, which stays the caller's. For every other type value must
+ * not be NULL. An alias tag set to "true" applies its command string; an
+ * alias whose text sets the alias itself again fails. A name that is not
+ * defined becomes a string tag on an open handle. Returns 0 when stored or
+ * unchanged, 1 on an error, 3 when the value is not valid for the tag; the
+ * message is in error_text (not written for a NULL handle, nor for an
+ * undefined name on a closed handle). */
 TAGOPT_API int tagopt_put(tagopt_handle *handle, const char *name, const char *value);
 
 /* Applies an argument vector: "-name [value]" pairs set tags, other
  * arguments are kept and moved to the front of argv after argv[0]; "-" alone
- * ends option reading. flags: TAGOPT_BARE_BOOLEANS. Returns 1 when argc is
+ * ends option reading. Booleans and aliases take the next argument only when
+ * it is "true", "false" (any letter case), "1" or "0". flags:
+ * TAGOPT_BARE_BOOLEANS. Clears error_text first. Returns 1 when argc is
  * below 2, otherwise the number of entries in use at the front of argv
  * (argv[0] and the kept arguments), or minus the index of the argument that
- * failed (message in error_text). Pointer tags cannot be set this way. */
+ * failed (message in error_text; empty for a TAGOPT_NO_ARGV tag); -1 for a
+ * NULL handle or argv. Pointer tags cannot be set this way: naming one
+ * fails with a message. */
 TAGOPT_API int tagopt_argv(tagopt_handle *handle, int argc, char **argv, unsigned flags);
 
-/* Reads a setup file of "name value" lines into the handle. Returns 0 when
- * every line was accepted, 2 when the file cannot be opened, otherwise the
- * number (from 1) of the first line that failed (message in error_text). */
+/* Reads a setup file of "name = value" (or "name: value") lines into the
+ * handle; lines starting with '#' are comments. Every line is applied, also
+ * after a failed one. A line longer than 2,046 characters is read in pieces
+ * of at most that length, each counted as a line. Pointer tags cannot be set
+ * from a file. Returns 0 when every line was accepted, 2 when the file
+ * cannot be opened (or handle or path is NULL), otherwise the number (from
+ * 1) of the first line that failed (message in error_text when the failure
+ * has one). */
 TAGOPT_API int tagopt_merge(tagopt_handle *handle, const char *path);
 
-/* Returns a newly allocated help line for the tag name, or NULL when there
- * is no such tag. The caller releases the text with free(). */
+/* Returns a newly allocated help line "-name - text" for the tag name
+ * (text: its help, else its summary, else "No help available"), or NULL
+ * when there is no such tag (error_text untouched) or name is NULL (message
+ * in error_text). The caller releases the text with free(). */
 TAGOPT_API char *tagopt_help(tagopt_handle *handle, const char *name);
 
 /* Returns a newly allocated listing of all tags not marked TAGOPT_HIDDEN,
- * or NULL. flags: TAGOPT_BARE_BOOLEANS. The caller releases it with free(). */
+ * in byte order of their names, with type labels, summaries and sets of
+ * valid values (the empty text when there are none), or NULL on failure.
+ * flags: TAGOPT_BARE_BOOLEANS (booleans shown without their label). The
+ * caller releases it with free(). */
 TAGOPT_API char *tagopt_usage(tagopt_handle *handle, unsigned flags);
 
 #ifdef __cplusplus
