@@ -161,9 +161,67 @@ void FilterSamples(const scale_state &s, const uint8_t *p, size_t stride, int sh
     }
 }
 
+// Interleaved 8-bit pixels of exactly kComps bytes: all components of a
+// destination column in one walk over its window. Same sums as
+// FilterSamples, component by component.
+template <int kComps, bool kBoxSums>
+void FilterPixels(const scale_state &s, const uint8_t *row, int32_t *out)
+{
+    const int32_t *pool = s.pool.Data();
+    const Contribution *hc = s.horizontal.data();
+    const size_t width = static_cast<size_t>(s.dstWidth);
+    for (size_t x = 0; x < width; ++x) {
+        const Contribution &c = hc[x];
+        const uint8_t *p = row + static_cast<size_t>(c.first) * kComps;
+        const int32_t *w = pool + c.weights;
+        int32_t sum[kComps] = {};
+        if (kBoxSums && c.count == 10) {
+            for (int j = 0; j < 10; ++j) {
+                for (int k = 0; k < kComps; ++k) {
+                    sum[k] += p[j * kComps + k];
+                }
+            }
+            for (int k = 0; k < kComps; ++k) {
+                sum[k] *= w[0];
+            }
+        } else {
+            for (int32_t j = 0; j < c.count; ++j) {
+                const int32_t wj = w[j];
+                for (int k = 0; k < kComps; ++k) {
+                    sum[k] += wj * p[j * kComps + k];
+                }
+            }
+        }
+        for (int k = 0; k < kComps; ++k) {
+            out[static_cast<size_t>(k) * width + x] = sum[k] > 0 ? sum[k] >> 8 : 0;
+        }
+    }
+}
+
+template <int kComps>
+bool FilterInterleaved(const scale_state &s, const uint8_t *row, int32_t *out)
+{
+    if (s.components != kComps) {
+        return false;
+    }
+    if (s.boxSums) {
+        FilterPixels<kComps, true>(s, row, out);
+    } else {
+        FilterPixels<kComps, false>(s, row, out);
+    }
+    return true;
+}
+
 void FilterRow(scale_state &s, const uint8_t *row, int bitOffset, int slot)
 {
     const size_t width = static_cast<size_t>(s.dstWidth);
+    if (s.bitsPerSample == 8 && s.components > 1 && bitOffset == 8 && s.inBitsPerPixel == 8 * s.components) {
+        int32_t *out = &s.ring[static_cast<size_t>(slot) * s.components * width];
+        if (FilterInterleaved<3>(s, row, out) || FilterInterleaved<4>(s, row, out) ||
+            FilterInterleaved<2>(s, row, out)) {
+            return;
+        }
+    }
     if (s.bitsPerSample == 8) {
         const size_t stride = static_cast<size_t>(s.inBitsPerPixel / 8);
         for (int k = 0; k < s.components; ++k) {
