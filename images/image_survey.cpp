@@ -62,8 +62,6 @@ Object FetchChecked(XRef *xref, int num, int gen) {
     return xref->fetch(num, gen);
 }
 
-bool IsName(const Object &o, const char *name) { return o.isName() && o.isName(name); }
-
 // Hands the resolutions of the drawn image `from` on to the stream its dict
 // entry `key` refers to.
 void MarkMaskTarget(XRef *xref, ImageRecord *records, int32_t count, Dict *dict, const char *key,
@@ -117,7 +115,7 @@ void PostPass(XRef *xref, ImageRecord *records, int32_t count) {
             Dict *d = obj.getStream()->getDict();
             Object type = d->lookup("Type");
             Object subtype = d->lookup("Subtype");
-            if (IsName(type, "XObject") && IsName(subtype, "Image")) {
+            if (type.isName("XObject") && subtype.isName("Image")) {
                 rec.placed = true;
                 rec.undrawn = true;
             }

@@ -215,6 +215,30 @@ TEST(JpegQuality, TruncatedHeaders) {
     }
 }
 
+// Damaged headers: bytes of a real header flipped at random positions (a
+// fixed seed) are read safely and give an estimate in range.
+TEST(JpegQuality, MutatedHeaders) {
+    const std::string jpeg = MakeJpeg(16, 16, 3, 80);
+    const size_t sos = jpeg.find(std::string("\xff\xda", 2));
+    ASSERT_NE(sos, std::string::npos);
+    uint32_t seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) & 0xffffff;
+    };
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<unsigned char> bytes(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(sos + 10));
+        const int flips = 1 + static_cast<int>(next() % 4);
+        for (int f = 0; f < flips; ++f) {
+            bytes[next() % bytes.size()] = static_cast<unsigned char>(next() & 0xff);
+        }
+        bytes.resize(next() % (bytes.size() + 1));
+        const int q = EstimateJpegQuality(bytes.data(), bytes.size());
+        EXPECT_GE(q, 0) << "round " << round;
+        EXPECT_LE(q, 100) << "round " << round;
+    }
+}
+
 // Reads through a reading-core stream as the survey does, with the header
 // read limit enforced.
 TEST(JpegQuality, FromReadingCoreStream) {
