@@ -56,7 +56,11 @@ struct scale_state {
     std::vector<int32_t> ring;
     std::vector<int32_t> ringRow;  // source row number of each slot
 
-    std::vector<int32_t> acc;       // components * dstWidth sums for the row under construction
+    // Sums for the destination row under construction, components * dstWidth.
+    // Signed: the negative lobes of "mitchell" may take a sum below zero,
+    // which then rounds to 0 instead of wrapping around to white. For the
+    // other filters every value stays far below 2^31.
+    std::vector<int32_t> acc;
     std::vector<uint8_t> unpacked;  // 1-bit source row, one sample per byte
 
     int maxRowsPerCall = 1;     // size of the resampler's own block, in rows
