@@ -545,6 +545,49 @@ TEST(ImageSurvey, DocumentInMemory) {
     FreeImageRecordTable(&s);
 }
 
+// Encrypted documents: an unfiltered image is still code 1 (its data is only
+// decrypted), and the JPEG header is read after decryption.
+TEST(ImageSurvey, EncryptedDocuments) {
+    std::string version;
+    if (osseltest::RunCommand("qpdf --version 2>/dev/null", &version) != 0) {
+        GTEST_SKIP() << "qpdf is not installed";
+    }
+    PdfBuilder b = PageDoc("q 8 0 0 8 0 0 cm /Im1 Do Q q 16 0 0 16 0 0 cm /Im2 Do Q", "/XObject << /Im1 5 0 R /Im2 6 0 R >>");
+    b.Stream(5, "/Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceGray /BitsPerComponent 8",
+             std::string(64, 'x'));
+    b.Stream(6, "/Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceGray /BitsPerComponent 8 "
+                "/Filter /DCTDecode",
+             MakeJpeg(8, 8, 1, 90));
+    const std::string in = osseltest::TempPath(".pdf");
+    ASSERT_TRUE(b.WriteTo(in));
+    const char *modes[] = {"--allow-weak-crypto --encrypt user owner 128 --use-aes=n",
+                           "--encrypt user owner 128 --use-aes=y"};
+    for (const char *mode : modes) {
+        SCOPED_TRACE(mode);
+        const std::string out = osseltest::TempPath(".pdf");
+        ASSERT_EQ(osseltest::RunCommand(std::string("qpdf --stream-data=preserve ") + mode +
+                                        " -- " + in + " " + out),
+                  0);
+        auto doc = std::make_unique<PDFDoc>(std::make_unique<GooString>(out.c_str()), std::optional<GooString>(),
+                                            std::optional<GooString>(GooString("user")));
+        ASSERT_TRUE(doc->isOk());
+        ASSERT_TRUE(doc->isEncrypted());
+        OptimizerSettings s{};
+        ASSERT_EQ(RunImageSurvey(doc.get(), &s), 0);
+        ASSERT_GT(s.imageRecordCount, 6);
+        EXPECT_TRUE(s.imageRecords[5].placed);
+        EXPECT_EQ(s.imageRecords[5].sourceCompression, OSSEL_COMPRESSION_NONE);
+        EXPECT_TRUE(s.imageRecords[6].placed);
+        EXPECT_EQ(s.imageRecords[6].sourceCompression, OSSEL_COMPRESSION_JPEG);
+        EXPECT_EQ(s.imageRecords[6].sourceJpegQuality, 90);
+        EXPECT_NEAR(s.imageRecords[6].horizontalDpi, 36.0, 1e-9);
+        FreeImageRecordTable(&s);
+        doc.reset();
+        std::remove(out.c_str());
+    }
+    std::remove(in.c_str());
+}
+
 TEST(ImageLocateDevice, OkOnlyWithCrossReferenceTable) {
     PdfBuilder b = PageDoc("", "");
     SurveyRun run(b, nullptr, false);
