@@ -105,8 +105,8 @@ scale_state *scale_init(int srcWidth, int srcHeight, int dstWidth, int dstHeight
  * and ignored. Returns 1 on success, 0 on failure: a NULL argument, rowCount
  * not 1, a row out of order or beyond the source, offsets that do not fit
  * the pixel, a caller's block too small for this call, or no memory for the
- * resampler's own block. After a failure the image should be restarted with
- * row 0 or abandoned.
+ * resampler's own block. A failed call consumes nothing: the same row may be
+ * given again (with a larger block, say).
  */
 int scale_do(scale_state *s, const unsigned char *srcRow, int bitOffset, int srcRowNumber, int rowCount,
              unsigned char **outBlock, int outBitOffset, int *firstDstRow, int *dstRowCount);
