@@ -249,6 +249,28 @@ TEST(ScaleFilters, MitchellRingingClampsAtBlack)
     }
 }
 
+// "mitchell" reducing 14 rows to 2: source row 11 has weight 0 inside the
+// first destination row's window (the kernel crosses zero there) but not in
+// the second's. It must still be filtered and kept for the second row.
+TEST(ScaleFilters, RowWithZeroWeightIsKeptForTheNextRow)
+{
+    std::vector<uint8_t> src(2 * 14, 0);
+    src[2 * 11] = 255;
+    src[2 * 11 + 1] = 255;
+    Layout l;
+    l.srcWidth = 2;
+    l.srcHeight = 14;
+    l.dstWidth = 2;
+    l.dstHeight = 2;
+    l.filter = "mitchell";
+    const Output o = Resample(l, src, 2, 2);
+    ASSERT_TRUE(o.created);
+    ASSERT_EQ(o.rows.size(), 2u);
+    EXPECT_EQ(o.rows[0], std::vector<uint8_t>(2, 0));
+    EXPECT_GT(o.rows[1][0], 20) << "row 11 is close to the second row's centre";
+    EXPECT_EQ(o.rows[1][0], o.rows[1][1]);
+}
+
 // A destination size derived from a scale can put the last centre exactly
 // on the far edge of the source.
 TEST(ScaleGeometry, DerivedSizeWithCentreOnTheEdgeTakesTheLastPixel)
