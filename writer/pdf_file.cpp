@@ -293,6 +293,7 @@ bool PDFWriter::FinishOutput()
 bool PDFWriter::WriteFile(const char *path)
 {
     StatusCallbackRecord *cb = Callbacks(settings_);
+    RepairInputTableIfDamaged();
     XRef *xref = doc_ ? doc_->getXRef() : nullptr;
     const int32_t count = xref ? std::max(xref->getNumObjects(), 1) : 1;
     CallBegin(cb);
@@ -322,6 +323,30 @@ bool PDFWriter::WriteFile(const char *path)
     }
     CallEnd(cb);
     return ok;
+}
+
+// A classic cross-reference table whose entries do not point at their
+// objects is rebuilt by the reading core on the first failing fetch. Let that
+// happen before the object loop, so the loop runs over one stable, repaired
+// table and takes its size from it; afterwards damaged entries simply yield
+// null (the reading core rebuilds at most once).
+void PDFWriter::RepairInputTableIfDamaged()
+{
+    XRef *xref = doc_ ? doc_->getXRef() : nullptr;
+    if (!xref || xref->isXRefStream()) {
+        return;
+    }
+    const int size = xref->getNumObjects();
+    for (int i = 1; i < size; ++i) {
+        XRefEntry *entry = xref->getEntry(i, false);
+        if (!entry || entry->type != xrefEntryUncompressed) {
+            continue;
+        }
+        if (entry->offset < 0 || !ObjectHeaderAt(entry->offset, i, entry->gen)) {
+            xref->fetch(i, entry->gen);
+            return;
+        }
+    }
 }
 
 bool PDFWriter::WriteHeader()
@@ -487,6 +512,9 @@ bool PDFWriter::WriteTail(int32_t count, const std::vector<int64_t> &offsets)
         Dict *dict = trailer->getDict();
         dict->set("Size", Object(static_cast<int>(count)));
         RemoveKeepingOrder(dict, "Prev");
+        // The offset of a hybrid file's cross-reference stream means nothing
+        // in the new file; readers that follow it would read garbage.
+        RemoveKeepingOrder(dict, "XRefStm");
         if (keyBits_ < 1) {
             RemoveKeepingOrder(dict, "Encrypt");
         }

@@ -131,7 +131,7 @@ Object PDFWriter::SafeFetch(int32_t num, int32_t gen, int recursion)
     }
     switch (entry->type) {
     case xrefEntryUncompressed:
-        if (entry->gen != gen || entry->offset < 0) {
+        if (entry->gen != gen || entry->offset < 0 || !ObjectHeaderAt(entry->offset, num, gen)) {
             return Object(objNull);
         }
         break;
@@ -151,6 +151,66 @@ Object PDFWriter::SafeFetch(int32_t num, int32_t gen, int recursion)
         return Object(objNull);
     }
     return xref->fetch(num, gen, recursion);
+}
+
+// Whether "num gen obj" starts at offset of the input, as the reading core
+// requires; if it does not, fetching would make it rebuild its table.
+bool PDFWriter::ObjectHeaderAt(int64_t offset, int32_t num, int32_t gen)
+{
+    BaseStream *base = doc_->getBaseStream();
+    if (!base || offset > INT64_MAX - base->getStart() - kHeaderProbe) {
+        return false;
+    }
+    Stream *probe = base->makeSubStream(base->getStart() + offset, true, kHeaderProbe, Object(objNull));
+    if (!probe) {
+        return false;
+    }
+    unsigned char bytes[kHeaderProbe];
+    probe->reset();
+    const int got = probe->doGetChars(static_cast<int>(kHeaderProbe), bytes);
+    probe->close();
+    delete probe;
+    if (got <= 0) {
+        return false;
+    }
+    const size_t n = static_cast<size_t>(got);
+    size_t pos = 0;
+    auto isSpace = [](unsigned char c) { return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; };
+    auto skipBlanks = [&]() {
+        while (pos < n) {
+            if (isSpace(bytes[pos])) {
+                ++pos;
+            } else if (bytes[pos] == '%') {
+                while (pos < n && bytes[pos] != '\n' && bytes[pos] != '\r') {
+                    ++pos;
+                }
+            } else {
+                break;
+            }
+        }
+    };
+    auto readNumber = [&](int64_t *value) {
+        const size_t first = pos;
+        int64_t v = 0;
+        while (pos < n && bytes[pos] >= '0' && bytes[pos] <= '9') {
+            v = std::min<int64_t>(v * 10 + (bytes[pos] - '0'), INT64_C(1) << 40);
+            ++pos;
+        }
+        *value = v;
+        return pos > first;
+    };
+    int64_t foundNum = -1;
+    int64_t foundGen = -1;
+    skipBlanks();
+    if (!readNumber(&foundNum) || foundNum != num) {
+        return false;
+    }
+    skipBlanks();
+    if (!readNumber(&foundGen) || foundGen != gen) {
+        return false;
+    }
+    skipBlanks();
+    return pos + 3 <= n && memcmp(bytes + pos, "obj", 3) == 0;
 }
 
 Object PDFWriter::Resolve(const Object &value)

@@ -157,6 +157,8 @@ private:
     // Fetches an object only when the input's cross-reference entry allows it
     // (so the reading core never rebuilds its table); null otherwise.
     Object SafeFetch(int32_t num, int32_t gen, int recursion = 0);
+    bool ObjectHeaderAt(int64_t offset, int32_t num, int32_t gen);
+    void RepairInputTableIfDamaged();
     Object Resolve(const Object &value);
     bool WriteObjectLoop(int32_t count, std::vector<int64_t> &offsets, bool &cancelled);
     bool WriteCallbackObject(int32_t num, const ObjectTableEntry &entry, std::vector<int64_t> &offsets);

@@ -26,6 +26,8 @@ constexpr uint64_t kDefaultDecodedLimit = uint64_t(1) << 30;
 // (untrusted) declared Length.
 constexpr size_t kCopyBlock = 0x10000;
 constexpr int64_t kMaxInitialCopyBuffer = int64_t(64) << 20;
+// Bytes read at an object's offset to check its "num gen obj" header.
+constexpr int64_t kHeaderProbe = 1024;
 // The largest offset the ten digits of a cross-reference entry can hold.
 constexpr int64_t kMaxXrefOffset = 9999999999LL;
 
