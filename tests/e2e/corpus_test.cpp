@@ -394,6 +394,8 @@ struct Damage {
     const char *password;
 };
 
+void PrintTo(const Damage &d, std::ostream *os) { *os << d.file; }
+
 class CorpusDamaged : public ::testing::TestWithParam<Damage> {};
 
 TEST_P(CorpusDamaged, GivesADocumentedResult) {
