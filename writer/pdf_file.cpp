@@ -232,7 +232,14 @@ bool PDFWriter::OpenOutput(const char *path)
     std::string temp = FolderOf(target) + "/." + BaseOf(target) + ".XXXXXX";
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
-    const int fd = mkstemp(name.data());
+    int fd = mkstemp(name.data());
+    if (fd < 0 && errno == ENAMETOOLONG) {
+        // A name near the length limit leaves no room for the decoration.
+        temp = FolderOf(target) + "/.ossel.XXXXXX";
+        name.assign(temp.begin(), temp.end());
+        name.push_back('\0');
+        fd = mkstemp(name.data());
+    }
     if (fd < 0) {
         return false;
     }

@@ -638,6 +638,29 @@ TEST(AtomicOutputTest, UncreatableOutputFailsAtOnce)
     EXPECT_FALSE(run.writer->WriteFile(""));
 }
 
+TEST(AtomicOutputTest, ReadOnlyFolderFails)
+{
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "running as root: folder permissions do not apply";
+    }
+    const std::string dir = osseltest::TempPath("-readonly");
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    const std::string path = dir + "/out.pdf";
+    {
+        FILE *f = fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        fputs("OLD CONTENT", f);
+        fclose(f);
+    }
+    chmod(dir.c_str(), 0555);
+    WriterRun run(SmallDocument());
+    EXPECT_FALSE(run.writer->WriteFile(path.c_str()));
+    chmod(dir.c_str(), 0755);
+    EXPECT_EQ(osseltest::ReadFile(path), "OLD CONTENT");
+    unlink(path.c_str());
+    rmdir(dir.c_str());
+}
+
 TEST(AtomicOutputTest, WriteErrorsAreFailures)
 {
     // A device that reports a full disk on every write.

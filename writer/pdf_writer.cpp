@@ -136,9 +136,10 @@ Object PDFWriter::SafeFetch(int32_t num, int32_t gen, int recursion)
         }
         break;
     case xrefEntryCompressed: {
-        // The generation of an object inside an object stream is 0; the
-        // entry's offset names the object stream, which must be in use.
-        if (gen != 0 || entry->offset <= 0 || entry->offset >= xref->getNumObjects()) {
+        // The entry's offset names the object stream, which must be in use.
+        // (The reading core ignores the generation asked for here: an object
+        // in an object stream always has generation 0.)
+        if (entry->offset <= 0 || entry->offset >= xref->getNumObjects()) {
             return Object(objNull);
         }
         XRefEntry *container = xref->getEntry(static_cast<int>(entry->offset), false);
