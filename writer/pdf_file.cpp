@@ -300,6 +300,7 @@ bool PDFWriter::FinishOutput()
 bool PDFWriter::WriteFile(const char *path)
 {
     StatusCallbackRecord *cb = Callbacks(settings_);
+    cancelled_ = false;
     RepairInputTableIfDamaged();
     XRef *xref = doc_ ? doc_->getXRef() : nullptr;
     const int32_t count = xref ? std::max(xref->getNumObjects(), 1) : 1;
@@ -310,10 +311,9 @@ bool PDFWriter::WriteFile(const char *path)
     }
 
     bool ok = false;
-    bool cancelled = false;
     try {
         std::vector<int64_t> offsets(static_cast<size_t>(count), 0);
-        ok = WriteHeader() && WriteObjectLoop(count, offsets, cancelled) && WriteTail(count, offsets);
+        ok = WriteHeader() && WriteObjectLoop(count, offsets) && WriteTail(count, offsets);
         if (ok) {
             if (cb) {
                 CallProgress(cb, 1.0);
@@ -375,7 +375,7 @@ bool PDFWriter::WriteHeader()
     return !outFailed_;
 }
 
-bool PDFWriter::WriteObjectLoop(int32_t count, std::vector<int64_t> &offsets, bool &cancelled)
+bool PDFWriter::WriteObjectLoop(int32_t count, std::vector<int64_t> &offsets)
 {
     StatusCallbackRecord *cb = Callbacks(settings_);
     double progress = 0.0;
@@ -387,7 +387,7 @@ bool PDFWriter::WriteObjectLoop(int32_t count, std::vector<int64_t> &offsets, bo
             const int32_t answer = CallProgress(cb, std::floor(progress * 100.0) / 100.0);
             last = progress;
             if (answer != 0) {
-                cancelled = true;
+                cancelled_ = true;
                 return false;
             }
         }

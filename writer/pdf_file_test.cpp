@@ -561,6 +561,7 @@ TEST(ProgressTest, ReportsHundredthsAndEndsWithOne)
     WriterRun run(SmallDocument());
     run.settings.callbacks = &record;
     ASSERT_TRUE(run.Write());
+    EXPECT_FALSE(run.writer->Cancelled());
     EXPECT_EQ(log.begins, 1);
     EXPECT_EQ(log.ends, 1);
     // 6 entries: step 0.98/6, reported before objects 2 to 5.
@@ -586,6 +587,7 @@ TEST(ProgressTest, CancelLeavesNoFileAndKeepsAnExistingOne)
             fclose(f);
         }
         EXPECT_FALSE(run.Write(path)) << cancelAt;
+        EXPECT_TRUE(run.writer->Cancelled());
         EXPECT_EQ(run.output, "OLD CONTENT") << cancelAt;
         EXPECT_EQ(log.begins, 1);
         EXPECT_EQ(log.ends, 1);

@@ -481,6 +481,43 @@ void PDFWriter::SetStreamLength(Dict *dict, int64_t n)
     }
 }
 
+static bool KnownFilter(const Object &name)
+{
+    static const char *const known[] = {"ASCIIHexDecode", "AHx", "ASCII85Decode", "A85", "LZWDecode", "LZW",
+                                        "FlateDecode", "Fl", "RunLengthDecode", "RL", "CCITTFaxDecode", "CCF",
+                                        "DCTDecode", "DCT", "JBIG2Decode", "JPXDecode"};
+    if (!name.isName()) {
+        return false;
+    }
+    for (const char *k : known) {
+        if (strcmp(name.getName(), k) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PDFWriter::FiltersDecodable(Dict *dict)
+{
+    if (!dict) {
+        return true;
+    }
+    Object filter = Resolve(dict->lookupNF("Filter"));
+    if (filter.isNull()) {
+        return true;
+    }
+    if (filter.isArray()) {
+        Array *list = filter.getArray();
+        for (int i = 0; i < list->getLength(); ++i) {
+            if (!KnownFilter(Resolve(list->getNF(i)))) {
+                return false;
+            }
+        }
+        return true;
+    }
+    return KnownFilter(filter);
+}
+
 void PDFWriter::WriteStream(Stream *stream, int32_t objNum, int32_t objGen)
 {
     if (!stream) {
@@ -497,7 +534,9 @@ void PDFWriter::WriteStream(Stream *stream, int32_t objNum, int32_t objGen)
         Object subtype = Resolve(dict->lookupNF("Subtype"));
         image = subtype.isName("Image");
     }
-    if (declared >= kMinRecompressLength && !image) {
+    // A filter the reading core does not know would decode to nothing: such
+    // a stream is copied as stored rather than losing its data.
+    if (declared >= kMinRecompressLength && !image && FiltersDecodable(dict)) {
         if (WriteStreamRecompressed(stream, dict, objNum, objGen)) {
             return;
         }

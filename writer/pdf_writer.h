@@ -88,6 +88,8 @@ public:
     // flush or close fails, an offset does not fit the cross-reference
     // table, or the progress callback cancels. Called once per writer.
     bool WriteFile(const char *path);
+    // Whether the last WriteFile was stopped by the progress callback.
+    bool Cancelled() const { return cancelled_; }
 
     // Writes one value in PDF syntax at the current output position, on
     // behalf of the indirect object objNum/objGen that contains it.
@@ -154,13 +156,14 @@ private:
 
     void WriteStreamCopy(Stream *stream, Dict *dict, int32_t objNum, int32_t objGen);
     bool WriteStreamRecompressed(Stream *stream, Dict *dict, int32_t objNum, int32_t objGen);
+    bool FiltersDecodable(Dict *dict);
     // Fetches an object only when the input's cross-reference entry allows it
     // (so the reading core never rebuilds its table); null otherwise.
     Object SafeFetch(int32_t num, int32_t gen, int recursion = 0);
     bool ObjectHeaderAt(int64_t offset, int32_t num, int32_t gen);
     void RepairInputTableIfDamaged();
     Object Resolve(const Object &value);
-    bool WriteObjectLoop(int32_t count, std::vector<int64_t> &offsets, bool &cancelled);
+    bool WriteObjectLoop(int32_t count, std::vector<int64_t> &offsets);
     bool WriteCallbackObject(int32_t num, const ObjectTableEntry &entry, std::vector<int64_t> &offsets);
     bool TruncateTo(int64_t pos);
     bool WriteTail(int32_t count, const std::vector<int64_t> &offsets);
@@ -170,6 +173,7 @@ private:
     FILE *out_ = nullptr;
     bool ownsOut_ = false;
     bool outFailed_ = false;
+    bool cancelled_ = false;
 
     // Output encryption state (off unless set up).
     bool encrypting_ = false;

@@ -78,6 +78,10 @@ TEST(StreamRecompressTest, Selection)
         {"images behind a reference are copied",
          "/Subtype 6 0 R /Width 10 /Height 10 /ColorSpace /DeviceGray /BitsPerComponent 8", imageData, false,
          "<</Subtype 6 0 R/Width 10/Height 10/ColorSpace/DeviceGray/BitsPerComponent 8/Length 100>>", imageData},
+        {"unknown filters are copied", "/Filter /BrotliDecode", twenty + "xyz", false,
+         "<</Filter/BrotliDecode/Length 23>>", ""},
+        {"unknown filter in a chain is copied", "/Filter [/FlateDecode /NoSuchDecode]", twenty, false,
+         "<</Filter[/FlateDecode/NoSuchDecode]/Length 20>>", ""},
         {"encoded images keep their filter", "/Subtype /Image /Filter /ASCIIHexDecode", kHelloHex, false,
          "<</Subtype/Image/Filter/ASCIIHexDecode/Length 51>>", kHello},
     };
@@ -101,7 +105,9 @@ TEST(StreamRecompressTest, Selection)
             }
             auto out = OpenDoc(run.outPath);
             ASSERT_TRUE(out->isOk()) << c.label;
-            EXPECT_EQ(DecodedStream(out.get(), 5), c.decoded) << c.label;
+            if (!c.decoded.empty()) {
+                EXPECT_EQ(DecodedStream(out.get(), 5), c.decoded) << c.label;
+            }
             std::string log;
             EXPECT_TRUE(QpdfCheck(run.outPath, &log)) << c.label << "\n" << log;
         }
