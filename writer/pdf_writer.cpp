@@ -485,7 +485,7 @@ static bool KnownFilter(const Object &name)
 {
     static const char *const known[] = {"ASCIIHexDecode", "AHx", "ASCII85Decode", "A85", "LZWDecode", "LZW",
                                         "FlateDecode", "Fl", "RunLengthDecode", "RL", "CCITTFaxDecode", "CCF",
-                                        "DCTDecode", "DCT", "JBIG2Decode", "JPXDecode"};
+                                        "DCTDecode", "DCT", "JBIG2Decode", "JPXDecode", "Crypt"};
     if (!name.isName()) {
         return false;
     }

@@ -42,20 +42,21 @@ inline OptimizerSettings DefaultSettings()
 
 // Opens path; *rebuilt (if given) becomes true when the reading core
 // reconstructs its cross-reference table.
+// A password, when given, is tried as owner and as user password.
 inline std::unique_ptr<PDFDoc> OpenDoc(const std::string &path, bool *rebuilt = nullptr,
-                                       const char *ownerPassword = nullptr)
+                                       const char *password = nullptr)
 {
     EnsureGlobalParams();
     std::optional<GooString> owner;
-    if (ownerPassword) {
-        owner = GooString(ownerPassword);
+    if (password) {
+        owner = GooString(password);
     }
     std::function<void()> onRebuild;
     if (rebuilt) {
         *rebuilt = false;
         onRebuild = [rebuilt]() { *rebuilt = true; };
     }
-    return std::make_unique<PDFDoc>(std::make_unique<GooString>(path), owner, std::nullopt, nullptr, onRebuild);
+    return std::make_unique<PDFDoc>(std::make_unique<GooString>(path), owner, owner, nullptr, onRebuild);
 }
 
 // Writes one value with a writer attached to a memory stream.
@@ -73,9 +74,15 @@ inline std::string Serialize(PDFWriter &writer, const Object &value, int num = 1
     return text;
 }
 
+// qpdf's exit status: 0 clean, 3 warnings only, 2 errors.
+inline int QpdfStatus(const std::string &path, std::string *log = nullptr)
+{
+    return osseltest::RunCommand("qpdf --check '" + path + "' 2>&1", log);
+}
+
 inline bool QpdfCheck(const std::string &path, std::string *log = nullptr)
 {
-    return osseltest::RunCommand("qpdf --check '" + path + "' 2>&1", log) == 0;
+    return QpdfStatus(path, log) == 0;
 }
 
 inline std::string Inflate(const std::string &data)
@@ -177,7 +184,7 @@ inline FileTail ParseTail(const std::string &file)
 // One crafted input, its open document, settings and writer.
 class WriterRun {
 public:
-    explicit WriterRun(const std::string &pdf, const char *ownerPassword = nullptr)
+    explicit WriterRun(const std::string &pdf, const char *password = nullptr)
     {
         inPath = osseltest::TempPath(".pdf");
         FILE *f = fopen(inPath.c_str(), "wb");
@@ -185,7 +192,7 @@ public:
             fwrite(pdf.data(), 1, pdf.size(), f);
             fclose(f);
         }
-        doc = OpenDoc(inPath, &rebuilt, ownerPassword);
+        doc = OpenDoc(inPath, &rebuilt, password);
         settings = DefaultSettings();
         writer = std::make_unique<PDFWriter>(doc.get(), &settings);
     }
