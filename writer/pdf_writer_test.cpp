@@ -2,6 +2,7 @@
 // through the object table, and the encryption seam of strings and stream
 // data.
 #include "writer_test_util.h"
+#include "writer_internal.h"
 
 #include <Array.h>
 #include <Dict.h>
@@ -365,6 +366,42 @@ TEST_F(ValueTest, SetStreamLengthReplacesInPlaceOrAppends)
     EXPECT_EQ(Serialize(writer, none), "<</Filter/X/Length 7>>");
     writer.SetStreamLength(none.getDict(), 6000000000LL);
     EXPECT_EQ(Serialize(writer, none), "<</Filter/X/Length 6000000000>>");
+}
+
+} // namespace
+
+namespace {
+
+std::vector<std::string> Keys(Dict *d)
+{
+    std::vector<std::string> keys;
+    for (int i = 0; i < d->getLength(); ++i) {
+        keys.push_back(d->getKey(i));
+    }
+    return keys;
+}
+
+TEST(DictHelperTest, RemoveKeepsTheOrderOfTheOtherEntries)
+{
+    for (int size : {3, 10, 40}) { // 40: large dictionaries are kept sorted by the reading core
+        Dict *d = new Dict(static_cast<XRef *>(nullptr));
+        Object holder(d);
+        for (int i = size - 1; i >= 0; --i) {
+            d->add(("K" + std::to_string(100 + i)).c_str(), Object(i));
+        }
+        d->hasKey("K100");
+        std::vector<std::string> expected = Keys(d);
+        const std::string victim = expected[1];
+        expected.erase(expected.begin() + 1);
+        osselwriter::RemoveKeepingOrder(d, victim.c_str());
+        EXPECT_EQ(Keys(d), expected) << size;
+        osselwriter::RemoveKeepingOrder(d, "Absent");
+        EXPECT_EQ(Keys(d), expected) << size;
+        // Values stay with their keys.
+        Object v = d->lookup(expected[0].c_str());
+        ASSERT_TRUE(v.isInt());
+        EXPECT_EQ(v.getInt(), atoi(expected[0].c_str() + 1) - 100);
+    }
 }
 
 } // namespace
