@@ -34,6 +34,9 @@ if [ ! -d "$corpus" ]; then
   echo "compare.sh: no corpus folder at $corpus" >&2
   exit 1
 fi
+# The tools run from a scratch folder: use absolute paths.
+corpus=$(cd "$corpus" && pwd)
+cli=$(cd "$(dirname "$cli")" && pwd)/$(basename "$cli")
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
