@@ -367,6 +367,51 @@ TEST_F(EntryPoints, ImagesOfOtherDepthsAreNamedWhenVerboseAndCopied) {
     }
 }
 
+// The reading core's own messages: shown while checking, hidden while
+// processing, and a ".ossel" file in the current directory overrides both.
+TEST_F(EntryPoints, ReadingCoreMessagesFollowTheEntryPointAndOssel) {
+    std::string damaged = TempPath(".pdf");
+    {
+        FILE *f = std::fopen(damaged.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\ntrailer\n<< /Root 1 0 R >>\n", f);
+        std::fclose(f);
+    }
+    struct Case {
+        const char *ossel; // null: no file
+        bool check;        // ossel_check_encrypted, else ossel_process_encrypted
+        bool loud;
+    } cases[] = {
+        {nullptr, true, true},
+        {nullptr, false, false},
+        {"errQuiet yes\n", true, false},
+        {"errQuiet no\n", false, true},
+        {"# nothing set\n", false, false},
+    };
+    char old[4096];
+    ASSERT_NE(::getcwd(old, sizeof old), nullptr);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.check ? "check" : "process") + ", .ossel: " + (c.ossel ? c.ossel : "none"));
+        std::string dir = TempPath(".cwd");
+        ASSERT_EQ(::mkdir(dir.c_str(), 0777), 0);
+        if (c.ossel) {
+            FILE *f = std::fopen((dir + "/.ossel").c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            std::fputs(c.ossel, f);
+            std::fclose(f);
+        }
+        ASSERT_EQ(::chdir(dir.c_str()), 0);
+        ::testing::internal::CaptureStderr();
+        int rc = c.check ? ossel_check_encrypted(damaged.c_str(), nullptr, nullptr)
+                         : Process(damaged, dir + "/out.pdf");
+        std::string err = ::testing::internal::GetCapturedStderr();
+        ASSERT_EQ(::chdir(old), 0);
+        // The table is rebuilt by the reading core, so processing may succeed.
+        EXPECT_TRUE(c.check ? rc == 0 : (rc == 0 || rc == 6)) << rc;
+        EXPECT_EQ(!err.empty(), c.loud) << err;
+    }
+}
+
 TEST_F(EntryPoints, BundledSampleIsOptimized) {
     std::string in = std::string(OSSEL_SOURCE_DIR) + "/examples/sample.pdf";
     std::string out = TempPath(".pdf");
