@@ -223,8 +223,12 @@ CoreSession::CoreSession(bool quietByDefault) {
     std::vector<std::string> diagnostics;
     if (ReadCoreConfigFile(kCoreConfigFileName, &config, &diagnostics))
         ApplyCoreConfig(config, globalParams.get());
+    // A caller usually makes two calls per file (check, then process): each
+    // problem is reported once per process, not once per call.
+    static std::set<std::string> reported;
     for (const std::string &line : diagnostics)
-        std::fprintf(stderr, "%s\n", line.c_str());
+        if (reported.insert(line).second)
+            std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 CoreSession::~CoreSession() { globalParams.reset(); }

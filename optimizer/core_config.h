@@ -67,7 +67,7 @@ void ApplyCoreConfig(const CoreConfig &config, GlobalParams *params);
 // The reading core's process-wide parameter set for the lifetime of one
 // entry-point call: created with the given default for the quiet switch,
 // adjusted by ".ossel" from the current directory (problems reported on
-// standard error), and destroyed by the destructor. Sessions must not
+// standard error, each once per process), and destroyed by the destructor. Sessions must not
 // overlap; they do not nest.
 class CoreSession {
 public:

@@ -173,12 +173,18 @@ TEST(CoreSession, FileOverridesTheDefaultQuietSwitch) {
     EXPECT_TRUE(RunSession(false, "errQuiet yes\n").quiet);
 }
 
-TEST(CoreSession, AppliesOtherSettingsAndReportsUnknownOnesOnStderr) {
-    SessionResult r = RunSession(true, "textEncoding Latin1\nprintCommands yes\nbogus 1\nbogus 2\n");
+TEST(CoreSession, AppliesOtherSettingsAndReportsUnknownOnesOnStderrOnce) {
+    const char *text = "textEncoding Latin1\nprintCommands yes\nbogus 1\nbogus 2\n";
+    SessionResult r = RunSession(true, text);
     EXPECT_TRUE(r.quiet);
     EXPECT_TRUE(r.printCommands);
     EXPECT_EQ(r.textEncoding, "Latin1");
     EXPECT_EQ(r.stderrText, "Unknown setting 'bogus' in .ossel, line 3; ignored\n");
+    // A second call in the same process (as check, then process) applies
+    // the file again but does not repeat the report.
+    SessionResult again = RunSession(true, text);
+    EXPECT_TRUE(again.printCommands);
+    EXPECT_EQ(again.stderrText, "");
 }
 
 } // namespace
