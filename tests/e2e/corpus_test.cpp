@@ -379,6 +379,8 @@ TEST_P(Corpus, OptimizesLikeTheProgram) {
         EXPECT_TRUE(Render(rounded, "", page) == b)
             << "page " << page << " renders differently, also from the input with rounded reals";
     }
+    if (!rounded.empty())
+        std::remove(rounded.c_str());
     std::remove(out.c_str());
 }
 
