@@ -44,6 +44,12 @@ Object FetchInUse(XRef *xref, int num, int gen) {
 // writes every stream's length directly). A /Length that refers to anything
 // else (a damaged or hostile file) leaves that object alone.
 void FreeIndirectLength(XRef *xref, ObjectTable &table, int num, int gen) {
+    // A stream is never stored inside an object stream: skip those without parsing them.
+    if (num > 0 && num < xref->getNumObjects()) {
+        XRefEntry *entry = xref->getEntry(num, false);
+        if (!entry || entry->type != xrefEntryUncompressed)
+            return;
+    }
     Object obj = FetchInUse(xref, num, gen);
     if (!obj.isStream())
         return;
