@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -534,17 +535,89 @@ void PDFWriter::WriteStream(Stream *stream, int32_t objNum, int32_t objGen)
         Object subtype = Resolve(dict->lookupNF("Subtype"));
         image = subtype.isName("Image");
     }
+    const int64_t proven = ProvenStreamLength(stream, dict);
     // A filter the reading core does not know would decode to nothing: such
     // a stream is copied as stored rather than losing its data.
     if (declared >= kMinRecompressLength && !image && FiltersDecodable(dict)) {
-        if (WriteStreamRecompressed(stream, dict, objNum, objGen)) {
-            return;
+        if (proven < 0) {
+            if (WriteStreamRecompressed(stream, dict, objNum, objGen)) {
+                return;
+            }
+        } else {
+            // Decode from the proven extent only: the same input bytes with
+            // the same filters, without what follows the stream's end.
+            BaseStream *base = doc_->getBaseStream();
+            XRef *xref = doc_->getXRef();
+            Stream *bounded = base->makeSubStream(stream->getBaseStream()->getStart(), true, proven,
+                                                  Object(dict->copy(xref)));
+            if (bounded) {
+                // The outermost decoder owns the streams beneath it.
+                Stream *chain = bounded->addFilters(bounded->getDict());
+                std::unique_ptr<Stream> decoded(chain ? chain : bounded);
+                if (chain && WriteStreamRecompressed(chain, dict, objNum, objGen)) {
+                    return;
+                }
+            }
         }
     }
-    WriteStreamCopy(stream, dict, objNum, objGen);
+    WriteStreamCopy(stream, dict, objNum, objGen, proven);
 }
 
-void PDFWriter::WriteStreamCopy(Stream *stream, Dict *dict, int32_t objNum, int32_t objGen)
+int64_t PDFWriter::ProvenStreamLength(Stream *stream, Dict *dict)
+{
+    if (!doc_ || !dict || !doc_->getXRef() || !doc_->getBaseStream()) {
+        return -1;
+    }
+    // Only streams read from the unencrypted input file: their stored bytes
+    // are the file's bytes. (A decrypting layer could not be rebuilt over a
+    // shorter extent here.)
+    BaseStream *file = doc_->getBaseStream();
+    BaseStream *base = stream->getBaseStream();
+    if (doc_->getXRef()->isEncrypted() || !base || stream->getUndecodedStream() != base ||
+        (file->getKind() != strFile && file->getKind() != strCachedFile) || base->getKind() != file->getKind()) {
+        return -1;
+    }
+    int64_t declared = -1;
+    if (!IntegerValue(Resolve(dict->lookupNF("Length")), &declared)) {
+        return -1;
+    }
+    const int64_t start = base->getStart();
+    const int64_t given = base->getLength();
+    if (declared < 0 || start < 0 || declared >= given || !EndstreamAt(start + declared)) {
+        return -1;
+    }
+    return declared;
+}
+
+bool PDFWriter::EndstreamAt(int64_t pos)
+{
+    BaseStream *file = doc_->getBaseStream();
+    if (pos < 0 || pos > INT64_MAX - kEndstreamProbe) {
+        return false;
+    }
+    std::unique_ptr<Stream> probe(file->makeSubStream(pos, true, kEndstreamProbe, Object(objNull)));
+    if (!probe) {
+        return false;
+    }
+    unsigned char bytes[kEndstreamProbe];
+    probe->reset();
+    const int got = probe->doGetChars(static_cast<int>(kEndstreamProbe), bytes);
+    probe->close();
+    if (got <= 0) {
+        return false;
+    }
+    const size_t n = static_cast<size_t>(got);
+    size_t i = 0;
+    while (i < n && (bytes[i] == 0 || bytes[i] == '\t' || bytes[i] == '\n' || bytes[i] == '\f' || bytes[i] == '\r' ||
+                     bytes[i] == ' ')) {
+        ++i;
+    }
+    static const char marker[] = "endstream";
+    const size_t markerLen = sizeof marker - 1;
+    return n - i >= markerLen && memcmp(bytes + i, marker, markerLen) == 0;
+}
+
+void PDFWriter::WriteStreamCopy(Stream *stream, Dict *dict, int32_t objNum, int32_t objGen, int64_t limit)
 {
     // The bytes as stored (after decryption of an encrypted input, before
     // any filter); the bytes delivered, not the declared Length, decide.
@@ -566,7 +639,15 @@ void PDFWriter::WriteStreamCopy(Stream *stream, Dict *dict, int32_t objNum, int3
         raw->reset();
         unsigned char block[kCopyBlock];
         for (;;) {
-            const int got = raw->doGetChars(static_cast<int>(sizeof block), block);
+            size_t want = sizeof block;
+            if (limit >= 0) {
+                const uint64_t left = static_cast<uint64_t>(limit) - data.size();
+                want = static_cast<size_t>(std::min<uint64_t>(want, left));
+                if (want == 0) {
+                    break;
+                }
+            }
+            const int got = raw->doGetChars(static_cast<int>(want), block);
             if (got <= 0) {
                 break;
             }

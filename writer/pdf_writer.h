@@ -154,8 +154,17 @@ private:
     bool WriteText(const char *text);
     bool VPrintf(const char *fmt, va_list ap);
 
-    void WriteStreamCopy(Stream *stream, Dict *dict, int32_t objNum, int32_t objGen);
+    // limit >= 0 copies at most that many bytes of the stored data.
+    void WriteStreamCopy(Stream *stream, Dict *dict, int32_t objNum, int32_t objGen, int64_t limit = -1);
     bool WriteStreamRecompressed(Stream *stream, Dict *dict, int32_t objNum, int32_t objGen);
+    // When the input's table was rebuilt, the reading core sizes a stream up
+    // to the next "endstream" that starts a line, which may lie objects
+    // further on. Returns the stream's own Length when that is shorter and
+    // the input bytes right after it are blanks and "endstream"; -1 when the
+    // stream keeps the size the reading core gave it.
+    int64_t ProvenStreamLength(Stream *stream, Dict *dict);
+    // Whether optional blanks and "endstream" follow at file position pos.
+    bool EndstreamAt(int64_t pos);
     bool FiltersDecodable(Dict *dict);
     // Fetches an object only when the input's cross-reference entry allows it
     // (so the reading core never rebuilds its table); null otherwise.

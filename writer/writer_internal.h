@@ -28,6 +28,9 @@ constexpr size_t kCopyBlock = 0x10000;
 constexpr int64_t kMaxInitialCopyBuffer = int64_t(64) << 20;
 // Bytes read at an object's offset to check its "num gen obj" header.
 constexpr int64_t kHeaderProbe = 1024;
+// Bytes read after a stream's declared end to find its "endstream" (blanks
+// before it included).
+constexpr int64_t kEndstreamProbe = 64;
 // The largest offset the ten digits of a cross-reference entry can hold.
 constexpr int64_t kMaxXrefOffset = 9999999999LL;
 
