@@ -301,7 +301,6 @@ bool PDFWriter::WriteFile(const char *path)
 {
     StatusCallbackRecord *cb = Callbacks(settings_);
     cancelled_ = false;
-    RepairInputTableIfDamaged();
     XRef *xref = doc_ ? doc_->getXRef() : nullptr;
     const int32_t count = xref ? std::max(xref->getNumObjects(), 1) : 1;
     CallBegin(cb);
@@ -333,10 +332,11 @@ bool PDFWriter::WriteFile(const char *path)
 }
 
 // A classic cross-reference table whose entries do not point at their
-// objects is rebuilt by the reading core on the first failing fetch. Let that
-// happen before the object loop, so the loop runs over one stable, repaired
-// table and takes its size from it; afterwards damaged entries simply yield
-// null (the reading core rebuilds at most once).
+// objects is rebuilt by the reading core on the first failing fetch. The
+// constructor lets that happen at once, so objects are planned and the
+// object loop runs over one stable, repaired table that also gives the
+// loop its size; afterwards damaged entries simply yield null (the reading
+// core rebuilds at most once).
 void PDFWriter::RepairInputTableIfDamaged()
 {
     XRef *xref = doc_ ? doc_->getXRef() : nullptr;

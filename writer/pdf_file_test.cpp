@@ -171,7 +171,7 @@ TEST(WriteFileTest, UnfetchableObjectsAreNullWithoutRebuildingTheInputTable)
     ExpectSoundTail(run.output, 8);
 }
 
-TEST(WriteFileTest, DamagedEntriesAreRepairedBeforeTheObjectLoop)
+TEST(WriteFileTest, DamagedEntriesAreRepairedWhenTheWriterIsMade)
 {
     PdfBuilder b = SmallDocument();
     b.Object(6, "<< /Six true >>");
@@ -183,11 +183,28 @@ TEST(WriteFileTest, DamagedEntriesAreRepairedBeforeTheObjectLoop)
     const std::string line7 = pdf.substr(table + 7 * 20, 20);
     pdf.replace(table + 6 * 20, 20, line7);
     pdf.replace(table + 7 * 20, 20, line6);
+    const std::string path = osseltest::TempPath(".pdf");
+    FILE *f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite(pdf.data(), 1, pdf.size(), f);
+    fclose(f);
+    bool rebuilt = false;
+    std::unique_ptr<PDFDoc> doc = OpenDoc(path, &rebuilt);
+    unlink(path.c_str());
+    ASSERT_TRUE(doc->isOk());
+    ASSERT_FALSE(rebuilt);
+    {
+        // The rebuild happens before anything can be planned from the table.
+        OptimizerSettings settings = DefaultSettings();
+        PDFWriter writer(doc.get(), &settings);
+        EXPECT_TRUE(rebuilt);
+    }
+    doc.reset();
+
     WriterRun run(pdf);
     ASSERT_TRUE(run.doc->isOk());
-    ASSERT_FALSE(run.rebuilt);
-    ASSERT_TRUE(run.Write());
     EXPECT_TRUE(run.rebuilt);
+    ASSERT_TRUE(run.Write());
     EXPECT_EQ(ObjectText(run.output, 6), "6 0 obj\n<</Six true>>\nendobj\n");
     EXPECT_EQ(ObjectText(run.output, 7), "7 0 obj\n<</Seven true>>\nendobj\n");
     EXPECT_NE(ObjectText(run.output, 5).find("/Subtype/Image"), std::string::npos);

@@ -99,7 +99,12 @@ using namespace osselwriter;
 // Construction
 //------------------------------------------------------------------------
 
-PDFWriter::PDFWriter(PDFDoc *doc, OptimizerSettings *settings) : doc_(doc), settings_(settings) {}
+PDFWriter::PDFWriter(PDFDoc *doc, OptimizerSettings *settings) : doc_(doc), settings_(settings)
+{
+    // Before anyone plans objects from the input's table: a rebuild later
+    // would add numbers that no plan covers.
+    RepairInputTableIfDamaged();
+}
 
 PDFWriter::~PDFWriter()
 {

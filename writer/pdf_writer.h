@@ -71,6 +71,9 @@ private:
 
 class PDFWriter {
 public:
+    // When entries of the input's classic cross-reference table do not point
+    // at their objects, the reading core rebuilds the table here, before the
+    // objects are planned.
     PDFWriter(PDFDoc *doc, OptimizerSettings *settings);
     ~PDFWriter();
     PDFWriter(const PDFWriter &) = delete;
