@@ -12,6 +12,7 @@
 #include <Stream.h>
 
 #include "image_locate_dev.h"
+#include "input_fetch.h"
 
 namespace {
 
@@ -36,32 +37,6 @@ int32_t CallProgress(const OptimizerSettings *s, double fraction) {
     return cb != nullptr && cb->progress != nullptr ? cb->progress(cb->userData, fraction) : 0;
 }
 
-// Fetches object num only when the cross-reference table holds it in use
-// with the expected generation: fetching a free or mismatched entry makes the
-// reading core rebuild its whole table. Returns a null object otherwise.
-Object FetchChecked(XRef *xref, int num, int gen) {
-    if (num <= 0 || num >= xref->getNumObjects()) {
-        return Object(objNull);
-    }
-    XRefEntry *e = xref->getEntry(num, false);
-    if (e == nullptr) {
-        return Object(objNull);
-    }
-    switch (e->type) {
-    case xrefEntryUncompressed:
-        if (e->gen != gen) {
-            return Object(objNull);
-        }
-        break;
-    case xrefEntryCompressed:
-        gen = 0; // the slot holds the index inside the object stream
-        break;
-    default:
-        return Object(objNull);
-    }
-    return xref->fetch(num, gen);
-}
-
 // Hands the resolutions of the drawn image `from` on to the stream its dict
 // entry `key` refers to.
 void MarkMaskTarget(XRef *xref, ImageRecord *records, int32_t count, Dict *dict, const char *key,
@@ -76,7 +51,7 @@ void MarkMaskTarget(XRef *xref, ImageRecord *records, int32_t count, Dict *dict,
     }
     // Only a stream that really exists becomes a mask target; a dangling
     // reference must not turn a free entry into one the writer fetches.
-    Object target = FetchChecked(xref, num, ref.getRefGen());
+    Object target = FetchInUse(xref, num, ref.getRefGen());
     if (!target.isStream()) {
         return;
     }
@@ -108,7 +83,7 @@ void PostPass(XRef *xref, ImageRecord *records, int32_t count) {
             continue;
         }
         if (!rec.placed) {
-            Object obj = FetchChecked(xref, i, rec.generation);
+            Object obj = FetchInUse(xref, i, rec.generation);
             if (!obj.isStream()) {
                 continue;
             }
@@ -124,7 +99,7 @@ void PostPass(XRef *xref, ImageRecord *records, int32_t count) {
         if (rec.undrawn) {
             continue; // marked in this pass; its masks are not drawn either
         }
-        Object obj = FetchChecked(xref, i, rec.generation);
+        Object obj = FetchInUse(xref, i, rec.generation);
         if (!obj.isStream()) {
             continue;
         }

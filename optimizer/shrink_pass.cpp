@@ -12,32 +12,11 @@
 #include <new>
 
 #include "image_survey.h"
+#include "input_fetch.h"
 #include "ossel.h"
 #include "settings.h"
 
 namespace {
-
-// Fetches object num only when the input's cross-reference entry is in use
-// (and, for an ordinary entry, carries generation gen); null otherwise. A
-// fetch of a free or mismatched entry would make the reading core rebuild its
-// whole table.
-Object FetchInUse(XRef *xref, int num, int gen) {
-    if (!xref || num <= 0 || num >= xref->getNumObjects())
-        return Object(objNull);
-    XRefEntry *entry = xref->getEntry(num, false);
-    if (!entry)
-        return Object(objNull);
-    if (entry->type == xrefEntryUncompressed) {
-        if (entry->gen != gen)
-            return Object(objNull);
-    } else if (entry->type == xrefEntryCompressed) {
-        if (gen != 0)
-            return Object(objNull);
-    } else {
-        return Object(objNull);
-    }
-    return xref->fetch(num, gen);
-}
 
 // The Length step: when object num is a stream whose /Length is an indirect
 // reference to a number, that number object is not written (the writer

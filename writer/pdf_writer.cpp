@@ -3,6 +3,8 @@
 // stream_recompress.cpp.
 #include "pdf_writer.h"
 
+#include "input_fetch.h"
+
 #include <Array.h>
 #include <Dict.h>
 #include <PDFDoc.h>
@@ -122,39 +124,14 @@ int PDFWriter::FlateLevel() const
 
 Object PDFWriter::SafeFetch(int32_t num, int32_t gen, int recursion)
 {
-    if (!doc_ || !doc_->getXRef()) {
+    XRef *xref = doc_ ? doc_->getXRef() : nullptr;
+    if (!EntryFetchable(xref, num, gen)) {
         return Object(objNull);
     }
-    XRef *xref = doc_->getXRef();
-    // Fetching a free entry, a wrong generation or a number out of range
-    // makes the reading core rebuild its whole table; check first.
-    if (num <= 0 || num >= xref->getNumObjects()) {
-        return Object(objNull);
-    }
-    XRefEntry *entry = xref->getEntry(num, false);
-    if (!entry) {
-        return Object(objNull);
-    }
-    switch (entry->type) {
-    case xrefEntryUncompressed:
-        if (entry->gen != gen || entry->offset < 0 || !ObjectHeaderAt(entry->offset, num, gen)) {
-            return Object(objNull);
-        }
-        break;
-    case xrefEntryCompressed: {
-        // The entry's offset names the object stream, which must be in use.
-        // (The reading core ignores the generation asked for here: an object
-        // in an object stream always has generation 0.)
-        if (entry->offset <= 0 || entry->offset >= xref->getNumObjects()) {
-            return Object(objNull);
-        }
-        XRefEntry *container = xref->getEntry(static_cast<int>(entry->offset), false);
-        if (!container || container->type != xrefEntryUncompressed || container->offset < 0) {
-            return Object(objNull);
-        }
-        break;
-    }
-    default:
+    // An ordinary entry must also point at its own "num gen obj" header, or
+    // the fetch would fail and rebuild the table.
+    const XRefEntry *entry = xref->getEntry(num, false);
+    if (entry->type == xrefEntryUncompressed && !ObjectHeaderAt(entry->offset, num, gen)) {
         return Object(objNull);
     }
     return xref->fetch(num, gen, recursion);
