@@ -22,18 +22,7 @@ struct Result {
     std::string err; // standard error
 };
 
-std::string Quote(const std::string &s)
-{
-    std::string q = "'";
-    for (char c : s) {
-        if (c == '\'') {
-            q += "'\\''";
-        } else {
-            q += c;
-        }
-    }
-    return q + "'";
-}
+using osseltest::ShellQuote;
 
 bool Exists(const std::string &path)
 {
@@ -52,11 +41,11 @@ std::string NewFolder()
 Result RunCli(const std::string &folder, const std::vector<std::string> &args)
 {
     const std::string errPath = folder + "/.stderr";
-    std::string command = "cd " + Quote(folder) + " && " + Quote(OSSELCLI_PATH);
+    std::string command = "cd " + ShellQuote(folder) + " && " + ShellQuote(OSSELCLI_PATH);
     for (const std::string &a : args) {
-        command += " " + Quote(a);
+        command += " " + ShellQuote(a);
     }
-    command += " 2>" + Quote(errPath);
+    command += " 2>" + ShellQuote(errPath);
     Result r;
     r.status = osseltest::RunCommand(command, &r.out);
     r.err = osseltest::ReadFile(errPath);
@@ -190,7 +179,7 @@ TEST(Osselcli, OwnerPassword)
     }
     const std::string folder = NewFolder();
     WriteSimplePdf(folder + "/plain.pdf");
-    ASSERT_EQ(osseltest::RunCommand("cd " + Quote(folder) +
+    ASSERT_EQ(osseltest::RunCommand("cd " + ShellQuote(folder) +
                                     " && qpdf --allow-weak-crypto --encrypt '' secret 128 --modify=none "
                                     "--use-aes=n -- plain.pdf in.pdf 2>&1"),
               0);
@@ -225,7 +214,7 @@ TEST(Osselcli, OwnerPassword)
 TEST(Osselcli, ImportsOnlyTheNineFunctions)
 {
     std::string symbols;
-    if (osseltest::RunCommand("nm -D --undefined-only " + Quote(OSSELCLI_PATH) + " 2>/dev/null", &symbols) != 0) {
+    if (osseltest::RunCommand("nm -D --undefined-only " + ShellQuote(OSSELCLI_PATH) + " 2>/dev/null", &symbols) != 0) {
         GTEST_SKIP() << "nm is not available";
     }
     std::set<std::string> imported;

@@ -87,7 +87,7 @@ bool Exists(const std::string &path) {
 }
 
 int QpdfCheck(const std::string &path, std::string *out = nullptr) {
-    return RunCommand("qpdf --check '" + path + "' 2>&1", out);
+    return osseltest::QpdfCheckStatus(path, out);
 }
 
 PdfBuilder TextDocument() {

@@ -12,15 +12,7 @@
 #include <string.h>
 #include <unistd.h>
 
-static int failures = 0;
-
-#define CHECK(cond)                                                                  \
-    do {                                                                             \
-        if (!(cond)) {                                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                                              \
-        }                                                                            \
-    } while (0)
+#include "c_check.h"
 
 static sealkit_string counted(const char *text) {
     sealkit_string s;

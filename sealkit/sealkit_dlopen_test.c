@@ -20,15 +20,7 @@ typedef unsigned char (*BufferFn)(const void *, void *, int32_t);
 typedef unsigned char (*CloseFn)(void);
 typedef int32_t (*WipeFn)(const char *);
 
-static int failures = 0;
-
-#define CHECK(cond)                                                    \
-    do {                                                               \
-        if (!(cond)) {                                                 \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                                \
-        }                                                              \
-    } while (0)
+#include "c_check.h"
 
 /* dlsym returns an object pointer; copy it into a function pointer
  * without a cast that ISO C leaves undefined. */

@@ -7,14 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-static int failures = 0;
-#define CHECK(cond)                                                    \
-    do {                                                               \
-        if (!(cond)) {                                                 \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                                \
-        }                                                              \
-    } while (0)
+#include "c_check.h"
 
 int main(void) {
     const tagopt_def *defs = ossel_get_opts();

@@ -77,7 +77,7 @@ inline std::string Serialize(PDFWriter &writer, const Object &value, int num = 1
 // qpdf's exit status: 0 clean, 3 warnings only, 2 errors.
 inline int QpdfStatus(const std::string &path, std::string *log = nullptr)
 {
-    return osseltest::RunCommand("qpdf --check '" + path + "' 2>&1", log);
+    return osseltest::QpdfCheckStatus(path, log);
 }
 
 inline bool QpdfCheck(const std::string &path, std::string *log = nullptr)

@@ -107,12 +107,6 @@ std::vector<CorpusFile> ReadManifest() {
     return files;
 }
 
-std::string Quote(const std::string &s) {
-    std::string out = "'";
-    for (char c : s)
-        out += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
 
 bool Exists(const std::string &path) {
     struct stat st {};
@@ -156,8 +150,8 @@ int RunLikeTheProgram(const std::string &in, const std::string &out, const std::
 std::vector<int> ExpectedResults(const CorpusFile &f, const std::string &path) {
     std::vector<int> expected;
     std::string log;
-    RunCommand("timeout 60 qpdf --show-encryption " + (f.password.empty() ? "" : "--password=" + Quote(f.password)) +
-                   " " + Quote(path) + " 2>&1",
+    RunCommand("timeout 60 qpdf --show-encryption " + (f.password.empty() ? "" : "--password=" + ShellQuote(f.password)) +
+                   " " + ShellQuote(path) + " 2>&1",
                &log);
     bool encrypted = log.find("File is not encrypted") == std::string::npos &&
                      (log.find("R = ") != std::string::npos || log.find("invalid password") != std::string::npos);
@@ -183,13 +177,13 @@ std::string PasswordArgs(const std::string &tool, const std::string &password) {
     if (password.empty())
         return "";
     if (tool == "qpdf")
-        return "--password=" + Quote(password) + " ";
-    return "-opw " + Quote(password) + " ";
+        return "--password=" + ShellQuote(password) + " ";
+    return "-opw " + ShellQuote(password) + " ";
 }
 
 int PopplerPages(const std::string &path, const std::string &password) {
     std::string out;
-    if (RunCommand("timeout 120 pdfinfo " + PasswordArgs("pdfinfo", password) + Quote(path) + " 2>/dev/null", &out) != 0)
+    if (RunCommand("timeout 120 pdfinfo " + PasswordArgs("pdfinfo", password) + ShellQuote(path) + " 2>/dev/null", &out) != 0)
         return -1;
     size_t p = out.find("\nPages:");
     if (p == std::string::npos)
@@ -254,7 +248,7 @@ bool HasObjectHeader(const std::string &file, int num, int gen) {
 std::string Render(const std::string &path, const std::string &password, int page) {
     std::string prefix = TempPath(".render");
     std::string cmd = "timeout 120 pdftoppm -r 20 -f " + std::to_string(page) + " -l " + std::to_string(page) +
-                      " -singlefile " + PasswordArgs("pdftoppm", password) + Quote(path) + " " + Quote(prefix) +
+                      " -singlefile " + PasswordArgs("pdftoppm", password) + ShellQuote(path) + " " + ShellQuote(prefix) +
                       " >/dev/null 2>&1";
     if (RunCommand(cmd) != 0)
         return {};
@@ -270,12 +264,12 @@ std::string RoundedRealsCopy(const std::string &in, const std::string &password)
     std::string qdf = TempPath(".qdf.pdf"), roundedQdf = TempPath(".qdf2.pdf"), fixed = TempPath(".rounded.pdf");
     std::string script = std::string(OSSEL_SOURCE_DIR) + "/tests/e2e/round_reals.py";
     int rc = RunCommand("timeout 300 qpdf --qdf --object-streams=disable --decrypt " + PasswordArgs("qpdf", password) +
-                        Quote(in) + " " + Quote(qdf) + " >/dev/null 2>&1");
+                        ShellQuote(in) + " " + ShellQuote(qdf) + " >/dev/null 2>&1");
     if (rc != 0 && rc != 3)
         return {};
-    if (RunCommand("python3 " + Quote(script) + " " + Quote(qdf) + " " + Quote(roundedQdf) + " 2>&1") != 0)
+    if (RunCommand("python3 " + ShellQuote(script) + " " + ShellQuote(qdf) + " " + ShellQuote(roundedQdf) + " 2>&1") != 0)
         return {};
-    if (RunCommand("fix-qdf " + Quote(roundedQdf) + " > " + Quote(fixed) + " 2>/dev/null") != 0)
+    if (RunCommand("fix-qdf " + ShellQuote(roundedQdf) + " > " + ShellQuote(fixed) + " 2>/dev/null") != 0)
         return {};
     std::remove(qdf.c_str());
     std::remove(roundedQdf.c_str());
@@ -306,8 +300,8 @@ TEST_P(Corpus, OptimizesLikeTheProgram) {
     // 1. qpdf accepts the output (warnings allowed); a file whose input
     //    already has errors may keep them (damaged stream data is copied).
     std::string inLog, outLog;
-    int inCheck = RunCommand("timeout 300 qpdf " + PasswordArgs("qpdf", owner) + "--check " + Quote(in) + " 2>&1", &inLog);
-    int outCheck = RunCommand("timeout 300 qpdf --check " + Quote(out) + " 2>&1", &outLog);
+    int inCheck = RunCommand("timeout 300 qpdf " + PasswordArgs("qpdf", owner) + "--check " + ShellQuote(in) + " 2>&1", &inLog);
+    int outCheck = RunCommand("timeout 300 qpdf --check " + ShellQuote(out) + " 2>&1", &outLog);
     EXPECT_TRUE(outCheck == 0 || outCheck == 3 || (outCheck == 2 && inCheck == 2))
         << "qpdf --check: output " << outCheck << ", input " << inCheck << "\n"
         << outLog.substr(0, 2000);
@@ -371,12 +365,25 @@ TEST_P(Corpus, OptimizesLikeTheProgram) {
             continue; // the input itself cannot be rendered
         std::string b = Render(out, "", page);
         ASSERT_FALSE(b.empty()) << "page " << page << " of the output cannot be rendered";
+        // pdftoppm itself is not always repeatable: with non-embedded fonts
+        // about one render in thirty differs when renders run side by side
+        // (seen on pdfjs-issue6127.pdf rendering the same file twice). A
+        // difference counts only when fresh renders of both files confirm it.
+        for (int retry = 0; retry < 2 && a != b; ++retry) {
+            a = Render(in, owner, page);
+            b = Render(out, "", page);
+        }
         if (a == b)
             continue;
         if (rounded.empty())
             rounded = RoundedRealsCopy(in, owner);
         ASSERT_FALSE(rounded.empty()) << "page " << page << " renders differently (no rounded reference)";
-        EXPECT_TRUE(Render(rounded, "", page) == b)
+        std::string r = Render(rounded, "", page);
+        for (int retry = 0; retry < 2 && r != b; ++retry) {
+            r = Render(rounded, "", page);
+            b = Render(out, "", page);
+        }
+        EXPECT_TRUE(r == b)
             << "page " << page << " renders differently, also from the input with rounded reals";
     }
     if (!rounded.empty())
@@ -433,7 +440,7 @@ TEST_P(CorpusDamaged, GivesADocumentedResult) {
         EXPECT_TRUE(rc == 0 || rc == 5 || rc == 6) << "result " << rc;
         if (rc == 0) {
             std::string log;
-            EXPECT_EQ(RunCommand("timeout 120 qpdf --show-npages " + Quote(out) + " 2>&1", &log), 0) << log;
+            EXPECT_EQ(RunCommand("timeout 120 qpdf --show-npages " + ShellQuote(out) + " 2>&1", &log), 0) << log;
         } else {
             EXPECT_FALSE(Exists(out));
         }

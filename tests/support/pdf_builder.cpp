@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -104,10 +105,20 @@ std::string Deflate(const std::string &data, int level) {
 }
 
 std::string TempPath(const std::string &suffix) {
+    // Every test process gets a fresh folder of its own: process ids are
+    // reused, so names built from them alone could meet a file an earlier
+    // test left behind.
+    static const std::string dir = [] {
+        std::string root = std::string(OSSEL_BINARY_DIR) + "/test-tmp";
+        ::mkdir(root.c_str(), 0777);
+        std::string pattern = root + "/pXXXXXX";
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        const char *made = ::mkdtemp(buf.data());
+        return made ? std::string(made) : root;
+    }();
     static std::atomic<int> counter{0};
-    std::string dir = std::string(OSSEL_BINARY_DIR) + "/test-tmp";
-    ::mkdir(dir.c_str(), 0777);
-    return dir + "/t" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + suffix;
+    return dir + "/t" + std::to_string(counter++) + suffix;
 }
 
 std::string ReadFile(const std::string &path) {
@@ -134,6 +145,17 @@ int RunCommand(const std::string &command, std::string *output) {
     if (status == -1)
         return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string ShellQuote(const std::string &s) {
+    std::string q = "'";
+    for (char c : s)
+        q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+int QpdfCheckStatus(const std::string &path, std::string *log) {
+    return RunCommand("qpdf --check " + ShellQuote(path) + " 2>&1", log);
 }
 
 std::string CorpusDir() { return OSSEL_CORPUS_DIR; }

@@ -66,6 +66,13 @@ std::string ReadFile(const std::string &path);
 // Runs a shell command, returns its exit status and (optionally) its standard output.
 int RunCommand(const std::string &command, std::string *output = nullptr);
 
+// s quoted for the shell (single quotes, embedded quotes escaped).
+std::string ShellQuote(const std::string &s);
+
+// Exit status of `qpdf --check` on path: 0 clean, 3 warnings only, 2 errors;
+// its output goes to *log when given.
+int QpdfCheckStatus(const std::string &path, std::string *log = nullptr);
+
 // Folder of the real-PDF corpus (may not exist).
 std::string CorpusDir();
 
